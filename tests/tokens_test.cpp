@@ -416,6 +416,19 @@ TEST_P(Documents, EveryCut) {
     }
 }
 
+// The push form delivers exactly what the pull form does, whole and at
+// every cut, and reports the same error position through its result.
+TEST_P(Documents, PushEqualsPull) {
+  const Case &c = GetParam();
+  for (std::size_t i = 0; i <= c.doc.size(); ++i) {
+    const std::vector<std::size_t> cuts = {i};
+    const outcome o = sorvel_test::push(c.doc, c.options, c.bufsize, cuts);
+    ASSERT_EQ(o, pull(c.doc, c.options, c.bufsize, cuts))
+        << "cut at " << i << "\n"
+        << to_string(o);
+  }
+}
+
 TEST_P(Documents, OneByteChunks) {
   const Case &c = GetParam();
   std::vector<std::size_t> cuts;
