@@ -23,6 +23,8 @@
 //                           borrow, as the C token does: valid until the
 //                           tokenizer pulls the next token, parses, restarts
 //                           or is destroyed. Copy what you keep.
+//                           token::from(const sorvel_token&) converts a
+//                           token pulled with the C functions.
 //   sorvel::no_entities, sorvel::empty_text
 //                           the options (SORVEL_NOENTITIES, SORVEL_EMPTYTEXT).
 //
@@ -97,10 +99,13 @@
 #include <type_traits>
 
 // The most bytes given to one sorvel_begin or sorvel_parse call. Tests lower
-// it to exercise the feeding of large chunks in pieces.
+// it to exercise the feeding of large chunks in pieces; a program defines it
+// alike in every translation unit, or not at all.
 #ifndef SORVEL_CXX_MAX_PIECE
 #define SORVEL_CXX_MAX_PIECE 0xFFFFFFFFu
 #endif
+static_assert(SORVEL_CXX_MAX_PIECE >= 1 && SORVEL_CXX_MAX_PIECE <= 0xFFFFFFFFu,
+              "a piece holds 1 to 4 GiB - 1 bytes");
 
 namespace sorvel {
 
