@@ -27,9 +27,9 @@ namespace {
 
 constexpr const char *program = "sorvel-dump";
 
-// The library's state numbers (ctx.state). They are fixed: 0 is the error
-// state and 1 the initial one, and the tool reads the others to tell what
-// the document was in the middle of.
+// The library's state numbers, as ctx.state holds them. They are fixed; the
+// header names 0 (error) and 1 (initial), and the tool reads the others to
+// tell what a document was in the middle of when it failed or ended.
 enum : std::uint32_t {
   st_error,
   st_initial,   // outside element text
