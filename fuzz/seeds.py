@@ -7,6 +7,7 @@ document. Run from anywhere; it rewrites fuzz/corpus/.
 """
 import os
 import struct
+import zlib
 
 NOENT, EMPTY = 1, 2
 
@@ -28,6 +29,7 @@ SEEDS = {
     "full-chunks": (b"<t>" + b"0123456789" * 8 + b"</t>", 0, 32),
     "full-chunk-then-child": (b"<t>" + b"x" * 31 + b"<c/>y</t>", EMPTY, 33),
     "full-chunk-no-element": (b"<!---->" + b"z" * 40, 0, 32),
+    "entity-fills-chunk": (b"<a>" + b"x" * 29 + b"&amp;y</a>", 0, 32),
     "utf8-and-nul": (b"<\xc3\xa9>\xe2\x82\xac\x00\x01</\xc3\xa9>", 0, 64),
     "text-dropped-by-child": (b"<a>hello<b>in</b>after</a>", 0, 64),
     "skipped-before-root": (b"junk<a>x</a>junk", 0, 64),
@@ -61,12 +63,16 @@ def main():
     os.makedirs(out, exist_ok=True)
     for name in os.listdir(out):
         os.remove(os.path.join(out, name))
-    for i, (name, (doc, options, size)) in enumerate(sorted(SEEDS.items())):
-        # Cut once near the middle and once near the end; alternate push
-        # and pull; a few seeds stop early after every second token.
+    for name, (doc, options, size) in SEEDS.items():
+        # Cut once near the middle and once near the end. A failure is met
+        # pulling the first chunk, so that the pushed and pulled chunks after
+        # it meet a context that still holds input. Elsewhere the name picks
+        # push or pull, and whether to stop early after every second token,
+        # so that adding a seed leaves the others as they are.
+        h = zlib.crc32(name.encode())
         cuts = [len(doc) // 2, max(len(doc) - 2, 0)]
-        data = seed(doc, options, size, cuts, 0x55 if i % 2 else 0xAA,
-                    2 if i % 5 == 0 else 0)
+        mask = 0xAA if name.startswith("fail-") else h & 0xFF
+        data = seed(doc, options, size, cuts, mask, 2 if h % 5 == 0 else 0)
         with open(os.path.join(out, name), "wb") as f:
             f.write(data)
 
