@@ -4,14 +4,24 @@
 // in the control table that gives each state its list and flags. The engine
 // never scans those lists at run time: a constexpr pass folds each state's
 // blank handling and list scan into a dense next-state/action table, so the
-// per-byte work is one table load and a switch on the action.
+// per-byte work is one table load and a switch on the action. A second
+// constexpr pass finds, per state, the bytes that take the state's own
+// default back into it (text in idle, skipped bytes in initial and comment,
+// name bytes): the engine takes runs of those in bulk, with the same effect
+// as taking them one at a time.
 
 #include "sorvel.h"
 
+#include <algorithm>
 #include <array>
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
+
+#if defined(__SSE2__) && (defined(__GNUC__) || defined(__clang__))
+#include <emmintrin.h>
+#define SORVEL_SSE2 1
+#endif
 
 namespace {
 
@@ -264,7 +274,114 @@ static_assert(with_entities[idle]['&'] == entref &&
 static_assert(with_entities[tag]['\t'] == (tagwait | FOLD) &&
               with_entities[idle]['\t'] == (idle | A_TEXT << ACTION_SHIFT));
 
+// ---- Runs, derived from the dense table ------------------------------------
+
+// A run is a stretch of bytes that each take their state's default entry
+// back into the same state: skipped (A_NONE), collected as text (A_TEXT) or
+// appended to the name (A_NAME). A byte stays in the run when its dense entry
+// equals `want` under `mask`; for skipped bytes the fold bit does not matter,
+// while a byte that would be stored folded ends a text or name run, so runs
+// copy input bytes unchanged. `exits` lists the bytes that end the run when
+// there are at most two of them, for a vector scan.
+enum run_kind : std::uint8_t { no_run, skip_run, text_run, name_run };
+
+struct run {
+  std::uint8_t kind;
+  std::uint8_t want;
+  std::uint8_t mask;
+  std::uint8_t nexits; // bytes outside the run; only the first two are kept
+  std::uint8_t exits[2];
+  std::uint8_t pad[2]; // a power of two, for cheap indexing
+};
+
+using run_table = std::array<run, nstates>;
+
+constexpr const transition &default_entry(const transition *list) {
+  while (list->any == 0)
+    ++list;
+  return *list;
+}
+
+constexpr run_table derive_runs(const dense_table &t) {
+  run_table runs{};
+  for (std::size_t s = 0; s < nstates; ++s) {
+    const transition &d = default_entry(sorvel_control_table[s].list);
+    // No dense entry has all bits set, so a state without a run matches none.
+    run r{no_run, 0xFF, 0xFF, 0, {0, 0}, {0, 0}};
+    if (d.next == s && !(d == closing)) {
+      r.kind = d.action == A_NONE   ? skip_run
+               : d.action == A_TEXT ? text_run
+               : d.action == A_NAME ? name_run
+                                    : no_run;
+      r.want = static_cast<std::uint8_t>(s | d.action << ACTION_SHIFT);
+      r.mask = r.kind == skip_run ? static_cast<std::uint8_t>(~FOLD) : 0xFF;
+    }
+    if (r.kind != no_run)
+      for (unsigned b = 0; b < 256; ++b)
+        if ((t[s][b] & r.mask) != r.want && r.nexits++ < 2)
+          r.exits[r.nexits - 1] = static_cast<std::uint8_t>(b);
+    if (r.nexits == 1)
+      r.exits[1] = r.exits[0];
+    runs[s] = r;
+  }
+  return runs;
+}
+
+constexpr run_table runs_with_entities = derive_runs(with_entities);
+constexpr run_table runs_without_entities = derive_runs(without_entities);
+
+// Bulk text and skipped bytes are where documents spend their bytes; these
+// runs end only at the bytes the grammar names ("<", "&", "-").
+static_assert(nstates - 1 < NEXT_MASK, "an entry of all ones names no state");
+static_assert(runs_with_entities[error].kind == no_run &&
+              runs_with_entities[error].want == 0xFF);
+static_assert(runs_with_entities[initial].kind == skip_run &&
+              runs_with_entities[initial].nexits == 1 &&
+              runs_with_entities[initial].exits[0] == '<');
+static_assert(runs_with_entities[idle].kind == text_run &&
+              runs_with_entities[idle].nexits == 2 &&
+              runs_without_entities[idle].nexits == 1);
+static_assert(runs_with_entities[comment].kind == skip_run &&
+              runs_with_entities[comment].nexits == 1);
+static_assert(runs_with_entities[tag].kind == name_run &&
+              runs_with_entities[endtag].kind == name_run &&
+              runs_with_entities[entref].kind == name_run);
+
+// The length of the run at p, at most lim bytes.
+std::uint32_t span(const std::uint8_t *row, const run &r, const std::uint8_t *p,
+                   std::uint32_t lim) noexcept {
+  std::uint32_t k = 0;
+#ifdef SORVEL_SSE2
+  if (r.nexits <= 2) {
+    const __m128i a = _mm_set1_epi8(static_cast<char>(r.exits[0]));
+    const __m128i b = _mm_set1_epi8(static_cast<char>(r.exits[1]));
+    for (; lim - k >= 16; k += 16) {
+      const __m128i v =
+          _mm_loadu_si128(reinterpret_cast<const __m128i *>(p + k));
+      const int m = _mm_movemask_epi8(
+          _mm_or_si128(_mm_cmpeq_epi8(v, a), _mm_cmpeq_epi8(v, b)));
+      if (m != 0)
+        return k + static_cast<std::uint32_t>(
+                       __builtin_ctz(static_cast<unsigned>(m)));
+    }
+  }
+#endif
+  while (k != lim && (row[p[k]] & r.mask) == r.want)
+    ++k;
+  return k;
+}
+
 // ---- The engine -----------------------------------------------------------
+
+// memcpy, without the call for the short runs of names and markup text.
+void copy(char *dst, const std::uint8_t *src, std::uint32_t k) noexcept {
+  if (k > 16) {
+    std::memcpy(dst, src, k);
+    return;
+  }
+  for (std::uint32_t i = 0; i != k; ++i)
+    dst[i] = static_cast<char>(src[i]);
+}
 
 // A full chunk with no element open can only be top-level text after a
 // comment; it still needs a name that outlives the call.
@@ -284,11 +401,10 @@ sorvel_token *end_token(sorvel_ctx *c, sorvel_token *t) noexcept {
   return fill(t, SORVEL_END, c->name, nullptr, 0);
 }
 
-// Appends one byte; true when that completed a full chunk, which is then
-// ready in the buffer and in *t.
-bool append(sorvel_ctx *c, sorvel_token *t, std::uint8_t b) noexcept {
-  c->text[c->textlen] = static_cast<char>(b);
-  if (++c->textlen != c->textmax)
+// True when the collected text has reached textmax; the full chunk is then
+// delivered into *t.
+bool full(sorvel_ctx *c, sorvel_token *t) noexcept {
+  if (c->textlen != c->textmax)
     return false;
   c->text[c->textlen] = '\0';
   fill(t, SORVEL_TEXT, c->depth ? c->stack[c->depth - 1] : no_element, c->text,
@@ -296,6 +412,14 @@ bool append(sorvel_ctx *c, sorvel_token *t, std::uint8_t b) noexcept {
   c->textlen = 0;
   c->textflags |= 1;
   return true;
+}
+
+// Appends one byte; true when that completed a full chunk, which is then
+// ready in the buffer and in *t.
+bool append(sorvel_ctx *c, sorvel_token *t, std::uint8_t b) noexcept {
+  c->text[c->textlen] = static_cast<char>(b);
+  ++c->textlen;
+  return full(c, t);
 }
 
 void finish_name(sorvel_ctx *c) noexcept {
@@ -322,12 +446,23 @@ sorvel_token *open(sorvel_ctx *c, sorvel_token *t) noexcept {
   return fill(t, SORVEL_START, c->name, nullptr, 0);
 }
 
+// strcmp(a, b) == 0 for names, which are short enough that a call costs
+// more than the comparison.
+bool same_name(const char *a, const char *b) noexcept {
+  for (;; ++a, ++b) {
+    if (*a != *b)
+      return false;
+    if (*a == '\0')
+      return true;
+  }
+}
+
 // ctx.name holds the end tag's name, or after an empty-element tag still the
 // start tag's name that A_OPEN finished.
 sorvel_token *pop(sorvel_ctx *c, sorvel_token *t) noexcept {
   if (c->depth == 0)
     return nullptr;
-  if (std::strcmp(c->name, c->stack[--c->depth]) != 0)
+  if (!same_name(c->name, c->stack[--c->depth]))
     return nullptr;
   if (c->textlen != 0) {
     c->text[c->textlen] = '\0';
@@ -348,19 +483,29 @@ sorvel_token *pop(sorvel_ctx *c, sorvel_token *t) noexcept {
 // The decoded character, or -1 for a name that is none of the five.
 int decode(sorvel_ctx *c) noexcept {
   finish_name(c);
+  // Comparing an entity name with its NUL is strcmp() == 0 on the
+  // NUL-terminated name; both arrays are long enough to read.
+  static_assert(sizeof entities[0].name < sizeof c->name);
   for (const entity &e : entities)
-    if (std::strcmp(c->name, e.name) == 0)
+    if (std::memcmp(c->name, e.name, std::strlen(e.name) + 1) == 0)
       return static_cast<unsigned char>(e.character);
   return -1;
 }
 
-sorvel_token *next(sorvel_ctx *c, sorvel_token *t) noexcept {
+// Inlined into both entry points: a call per token is a cost on markup.
+#if defined(__GNUC__) || defined(__clang__)
+__attribute__((always_inline))
+#endif
+inline sorvel_token *
+next(sorvel_ctx *c, sorvel_token *t) noexcept {
   if ((c->options & SORVEL_PENDING_END) != 0) {
     c->options &= ~SORVEL_PENDING_END;
     return end_token(c, t);
   }
-  const dense_table &table =
-      (c->options & SORVEL_NOENTITIES) != 0 ? without_entities : with_entities;
+  const bool noentities = (c->options & SORVEL_NOENTITIES) != 0;
+  const dense_table &table = noentities ? without_entities : with_entities;
+  const run_table &runs =
+      noentities ? runs_without_entities : runs_with_entities;
   auto p = reinterpret_cast<const std::uint8_t *>(c->in);
   std::uint32_t n = c->inlen;
   std::uint32_t s = c->state;
@@ -371,22 +516,56 @@ sorvel_token *next(sorvel_ctx *c, sorvel_token *t) noexcept {
     const std::uint8_t b = (e & FOLD) != 0 ? std::uint8_t{' '} : *p;
     ++p;
     --n;
+    const std::uint32_t from = s;
     s = e & NEXT_MASK;
+    // After a byte that stays in its state, the bytes that follow and do the
+    // same are taken in bulk, up to where the byte-by-byte engine would act
+    // otherwise: the byte that leaves the run, the byte that fills the text
+    // buffer (the full chunk is delivered here), the 15th byte of a name
+    // (left for the next step, which rejects it).
+    const run &u = runs[s];
+    const bool stays = s == from;
     // A case that continues reads on; one that breaks ends the call, with
     // the token it delivered or, when it has none, in the error state.
     switch (static_cast<action>(e >> ACTION_SHIFT & 7)) {
     case A_NONE:
+      if (stays && u.kind == skip_run) {
+        const std::uint32_t k = span(table[s].data(), u, p, n);
+        p += k;
+        n -= k;
+      }
       continue;
     case A_TEXT:
-      if (!append(c, t, b))
-        continue;
-      r = t;
-      break;
+      if (append(c, t, b)) {
+        r = t;
+        break;
+      }
+      if (stays && u.kind == text_run) {
+        const std::uint32_t k =
+            span(table[s].data(), u, p, std::min(n, c->textmax - c->textlen));
+        copy(c->text + c->textlen, p, k);
+        c->textlen += k;
+        p += k;
+        n -= k;
+        if (full(c, t)) {
+          r = t;
+          break;
+        }
+      }
+      continue;
     case A_NAME:
       c->name[c->namelen] = static_cast<char>(b);
-      if (++c->namelen != 15)
-        continue;
-      break;
+      if (++c->namelen == 15)
+        break;
+      if (stays && u.kind == name_run) {
+        const std::uint32_t k =
+            span(table[s].data(), u, p, std::min(n, 14 - c->namelen));
+        copy(c->name + c->namelen, p, k);
+        c->namelen += k;
+        p += k;
+        n -= k;
+      }
+      continue;
     case A_OPEN:
       r = open(c, t);
       break;
