@@ -17,6 +17,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
+#include <iterator>
 
 #if defined(__SSE2__) && (defined(__GNUC__) || defined(__clang__))
 #include <emmintrin.h>
@@ -225,14 +226,22 @@ static_assert(sizeof(sorvel_token) == (sizeof(void *) == 8 ? 32 : 16),
 
 // ---- The dense table, derived from the lists ------------------------------
 
-// One byte per (state, input byte): next state in bits 0-3, action in bits
-// 4-6, and bit 7 when the state folds this byte to SPACE before the lookup.
-constexpr std::uint8_t NEXT_MASK = 0x0F;
+// One entry per (state, input byte): next state in bits 0-3, action in bits
+// 4-6, FOLD when the state folds this byte to SPACE before the lookup, and
+// RUN when the byte takes its state's own default back into the same state
+// and is stored unfolded, if at all: text in idle, skipped bytes in initial
+// and comment, name bytes in tag, endtag and entref. The engine takes a
+// stretch of RUN bytes in bulk.
+using entry = std::uint16_t;
+constexpr entry NEXT_MASK = 0x0F;
 constexpr unsigned ACTION_SHIFT = 4;
-constexpr std::uint8_t FOLD = 0x80;
-static_assert(nstates <= NEXT_MASK + 1 && A_ENTITY < 8);
+constexpr entry ACTION_MASK = 0x07;
+constexpr entry FOLD = 0x80;
+constexpr entry RUN = 0x100;
+static_assert(nstates <= NEXT_MASK + 1 && A_ENTITY <= ACTION_MASK);
 
-using dense_table = std::array<std::array<std::uint8_t, 256>, nstates>;
+using dense_row = std::array<entry, 256>;
+using dense_table = std::array<dense_row, nstates>;
 
 constexpr bool is_foldable(unsigned b) {
   return b == 0x09 || b == 0x0A || b == 0x0B || b == 0x0D;
@@ -244,12 +253,26 @@ constexpr const transition &scan(const transition *list, unsigned b) {
   return *list;
 }
 
+constexpr const transition &default_entry(const transition *list) {
+  while (list->any == 0)
+    ++list;
+  return *list;
+}
+
+constexpr entry pack(unsigned next, unsigned act) {
+  return static_cast<entry>(next | act << ACTION_SHIFT);
+}
+
 // With SORVEL_NOENTITIES every way into entref becomes text in idle, which
 // is exactly what the engine must do in place of that entry's action.
 constexpr dense_table derive(bool noentities) {
   dense_table t{};
   for (std::size_t s = 0; s < nstates; ++s) {
     const control &row = sorvel_control_table[s];
+    const transition &d = default_entry(row.list);
+    const bool runs =
+        d.next == s && !(d == closing) &&
+        (d.action == A_NONE || d.action == A_TEXT || d.action == A_NAME);
     for (unsigned b = 0; b < 256; ++b) {
       const bool fold = (row.flags & KEEP_BLANKS) == 0 && is_foldable(b);
       const transition &e = scan(row.list, fold ? ' ' : b);
@@ -259,8 +282,12 @@ constexpr dense_table derive(bool noentities) {
         next = idle;
         act = A_TEXT;
       }
-      t[s][b] = static_cast<std::uint8_t>(next | act << ACTION_SHIFT |
-                                          (fold ? FOLD : 0));
+      entry x = static_cast<entry>(pack(next, act) | (fold ? FOLD : 0));
+      // A skipped byte is not stored, so folding it does not matter.
+      if (runs && pack(next, act) == pack(static_cast<unsigned>(s), d.action) &&
+          (!fold || d.action == A_NONE))
+        x |= RUN;
+      t[s][b] = x;
     }
   }
   return t;
@@ -270,117 +297,137 @@ constexpr dense_table with_entities = derive(false);
 constexpr dense_table without_entities = derive(true);
 
 static_assert(with_entities[idle]['&'] == entref &&
-              without_entities[idle]['&'] == (idle | A_TEXT << ACTION_SHIFT));
+              without_entities[idle]['&'] == (pack(idle, A_TEXT) | RUN));
 static_assert(with_entities[tag]['\t'] == (tagwait | FOLD) &&
-              with_entities[idle]['\t'] == (idle | A_TEXT << ACTION_SHIFT));
+              with_entities[idle]['\t'] == (pack(idle, A_TEXT) | RUN));
+static_assert(with_entities[initial]['\n'] == (initial | FOLD | RUN) &&
+              with_entities[endtag]['\n'] == (pack(endtag, A_NAME) | FOLD));
 
-// ---- Runs, derived from the dense table ------------------------------------
+// ---- Exits of the runs, for a vector scan ---------------------------------
 
-// A run is a stretch of bytes that each take their state's default entry
-// back into the same state: skipped (A_NONE), collected as text (A_TEXT) or
-// appended to the name (A_NAME). A byte stays in the run when its dense entry
-// equals `want` under `mask`; for skipped bytes the fold bit does not matter,
-// while a byte that would be stored folded ends a text or name run, so runs
-// copy input bytes unchanged. `exits` lists the bytes that end the run when
-// there are at most two of them, for a vector scan.
-enum run_kind : std::uint8_t { no_run, skip_run, text_run, name_run };
+// The bytes that end each state's run, each repeated across 16 lanes, so that
+// a block of input is tested against all of them with one compare apiece.
+// States whose runs end at more than max_exits bytes are scanned bytewise.
+constexpr std::size_t max_exits = 8;
 
-struct run {
-  std::uint8_t kind;
-  std::uint8_t want;
-  std::uint8_t mask;
-  std::uint8_t nexits; // bytes outside the run; only the first two are kept
-  std::uint8_t exits[2];
-  std::uint8_t pad[2]; // a power of two, for cheap indexing
+struct exit_set {
+  std::uint32_t count; // 0: no run; above max_exits: bytewise only
+  alignas(16) std::uint8_t lanes[max_exits][16];
 };
 
-using run_table = std::array<run, nstates>;
+using exit_table = std::array<exit_set, nstates>;
 
-constexpr const transition &default_entry(const transition *list) {
-  while (list->any == 0)
-    ++list;
-  return *list;
-}
-
-constexpr run_table derive_runs(const dense_table &t) {
-  run_table runs{};
+constexpr exit_table derive_exits(const dense_table &t) {
+  exit_table x{};
   for (std::size_t s = 0; s < nstates; ++s) {
-    const transition &d = default_entry(sorvel_control_table[s].list);
-    // No dense entry has all bits set, so a state without a run matches none.
-    run r{no_run, 0xFF, 0xFF, 0, {0, 0}, {0, 0}};
-    if (d.next == s && !(d == closing)) {
-      r.kind = d.action == A_NONE   ? skip_run
-               : d.action == A_TEXT ? text_run
-               : d.action == A_NAME ? name_run
-                                    : no_run;
-      r.want = static_cast<std::uint8_t>(s | d.action << ACTION_SHIFT);
-      r.mask = r.kind == skip_run ? static_cast<std::uint8_t>(~FOLD) : 0xFF;
+    bool any_run = false;
+    for (unsigned b = 0; b < 256; ++b)
+      any_run = any_run || (t[s][b] & RUN) != 0;
+    if (!any_run)
+      continue;
+    for (unsigned b = 0; b < 256; ++b) {
+      if ((t[s][b] & RUN) != 0)
+        continue;
+      if (x[s].count < max_exits)
+        for (auto &lane : x[s].lanes[x[s].count])
+          lane = static_cast<std::uint8_t>(b);
+      ++x[s].count;
     }
-    if (r.kind != no_run)
-      for (unsigned b = 0; b < 256; ++b)
-        if ((t[s][b] & r.mask) != r.want && r.nexits++ < 2)
-          r.exits[r.nexits - 1] = static_cast<std::uint8_t>(b);
-    if (r.nexits == 1)
-      r.exits[1] = r.exits[0];
-    runs[s] = r;
+    // Unused slots repeat the first exit, so every slot can be compared.
+    for (std::size_t i = x[s].count; i < max_exits; ++i)
+      for (std::size_t j = 0; j < 16; ++j)
+        x[s].lanes[i][j] = x[s].lanes[0][j];
   }
-  return runs;
+  return x;
 }
 
-constexpr run_table runs_with_entities = derive_runs(with_entities);
-constexpr run_table runs_without_entities = derive_runs(without_entities);
+constexpr exit_table exits_with_entities = derive_exits(with_entities);
+constexpr exit_table exits_without_entities = derive_exits(without_entities);
 
-// Bulk text and skipped bytes are where documents spend their bytes; these
-// runs end only at the bytes the grammar names ("<", "&", "-").
-static_assert(nstates - 1 < NEXT_MASK, "an entry of all ones names no state");
-static_assert(runs_with_entities[error].kind == no_run &&
-              runs_with_entities[error].want == 0xFF);
-static_assert(runs_with_entities[initial].kind == skip_run &&
-              runs_with_entities[initial].nexits == 1 &&
-              runs_with_entities[initial].exits[0] == '<');
-static_assert(runs_with_entities[idle].kind == text_run &&
-              runs_with_entities[idle].nexits == 2 &&
-              runs_without_entities[idle].nexits == 1);
-static_assert(runs_with_entities[comment].kind == skip_run &&
-              runs_with_entities[comment].nexits == 1);
-static_assert(runs_with_entities[tag].kind == name_run &&
-              runs_with_entities[endtag].kind == name_run &&
-              runs_with_entities[entref].kind == name_run);
+// Where documents spend their bytes: text ends at "&" and "<", skipped bytes
+// at "<" or "-", and every name at a handful of bytes.
+static_assert(exits_with_entities[idle].count == 2 &&
+              exits_without_entities[idle].count == 1 &&
+              exits_with_entities[initial].count == 1 &&
+              exits_with_entities[comment].count == 1);
+static_assert(exits_with_entities[tag].count <= max_exits &&
+              exits_with_entities[endtag].count <= max_exits &&
+              exits_with_entities[entref].count <= max_exits);
+static_assert(exits_with_entities[error].count == 0 &&
+              exits_with_entities[openbr].count == 0);
 
-// The length of the run at p, at most lim bytes.
-std::uint32_t span(const std::uint8_t *row, const run &r, const std::uint8_t *p,
-                   std::uint32_t lim) noexcept {
+#ifdef SORVEL_SSE2
+// Lanes of the 16 bytes at p that hold one of the first `Slots` exits.
+template <std::size_t Slots>
+unsigned exit_mask(const exit_set &x, const std::uint8_t *p) noexcept {
+  const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i *>(p));
+  __m128i hit = _mm_setzero_si128();
+  for (std::size_t i = 0; i < Slots; ++i)
+    hit = _mm_or_si128(
+        hit, _mm_cmpeq_epi8(v, _mm_load_si128(reinterpret_cast<const __m128i *>(
+                                   x.lanes[i]))));
+  return static_cast<unsigned>(_mm_movemask_epi8(hit));
+}
+
+template <std::size_t Slots>
+std::uint32_t vector_span(const exit_set &x, const std::uint8_t *p,
+                          std::uint32_t lim, std::uint32_t n,
+                          std::uint32_t &k) noexcept {
+  // Whole blocks only where the input has them; lanes past lim are read but
+  // not acted on.
+  for (; n - k >= 16; k += 16) {
+    const unsigned m = exit_mask<Slots>(x, p + k);
+    if (m != 0)
+      return std::min(lim, k + static_cast<std::uint32_t>(__builtin_ctz(m)));
+    if (lim - k <= 16)
+      return lim;
+  }
+  return UINT32_MAX;
+}
+#endif
+
+// The number of RUN bytes at p, at most lim of them; n >= lim bytes are
+// readable.
+std::uint32_t span(const dense_row &row, const exit_set &x,
+                   const std::uint8_t *p, std::uint32_t lim,
+                   std::uint32_t n) noexcept {
   std::uint32_t k = 0;
 #ifdef SORVEL_SSE2
-  if (r.nexits <= 2) {
-    const __m128i a = _mm_set1_epi8(static_cast<char>(r.exits[0]));
-    const __m128i b = _mm_set1_epi8(static_cast<char>(r.exits[1]));
-    for (; lim - k >= 16; k += 16) {
-      const __m128i v =
-          _mm_loadu_si128(reinterpret_cast<const __m128i *>(p + k));
-      const int m = _mm_movemask_epi8(
-          _mm_or_si128(_mm_cmpeq_epi8(v, a), _mm_cmpeq_epi8(v, b)));
-      if (m != 0)
-        return k + static_cast<std::uint32_t>(
-                       __builtin_ctz(static_cast<unsigned>(m)));
-    }
-  }
+  const std::uint32_t v = x.count <= 2 ? vector_span<2>(x, p, lim, n, k)
+                          : x.count <= max_exits
+                              ? vector_span<max_exits>(x, p, lim, n, k)
+                              : UINT32_MAX;
+  if (v != UINT32_MAX)
+    return v;
+#else
+  (void)x;
+  (void)n;
 #endif
-  while (k != lim && (row[p[k]] & r.mask) == r.want)
+  while (k != lim && (row[p[k]] & RUN) != 0)
     ++k;
   return k;
 }
 
 // ---- The engine -----------------------------------------------------------
 
-// memcpy, without the call for the short runs of names and markup text.
+// Exactly k bytes, without a call for the short runs of names and markup
+// text: two overlapping fixed-size copies cover any length up to 16.
 void copy(char *dst, const std::uint8_t *src, std::uint32_t k) noexcept {
-  if (k > 16) {
-    std::memcpy(dst, src, k);
-    return;
+  if (k >= 8) {
+    if (k > 16) {
+      std::memcpy(dst, src, k);
+      return;
+    }
+    std::memcpy(dst, src, 8);
+    std::memcpy(dst + k - 8, src + k - 8, 8);
+  } else if (k >= 4) {
+    std::memcpy(dst, src, 4);
+    std::memcpy(dst + k - 4, src + k - 4, 4);
+  } else if (k != 0) {
+    dst[0] = static_cast<char>(src[0]);
+    dst[k / 2] = static_cast<char>(src[k / 2]);
+    dst[k - 1] = static_cast<char>(src[k - 1]);
   }
-  for (std::uint32_t i = 0; i != k; ++i)
-    dst[i] = static_cast<char>(src[i]);
 }
 
 // A full chunk with no element open can only be top-level text after a
@@ -428,10 +475,27 @@ void finish_name(sorvel_ctx *c) noexcept {
 }
 
 // Copies up to and including the first NUL: a NUL byte read into a name
-// ends it, and the rest of the slot keeps what it held.
+// ends it, and the rest of the slot keeps what it held. Both are 16-byte
+// arrays and src holds a NUL.
 void copy_name(char *dst, const char *src) noexcept {
+#ifdef SORVEL_SSE2
+  // Rewrites the slot's other bytes with what they already hold.
+  const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i *>(src));
+  const __m128i old = _mm_loadu_si128(reinterpret_cast<const __m128i *>(dst));
+  const unsigned nul = static_cast<unsigned>(
+      _mm_movemask_epi8(_mm_cmpeq_epi8(v, _mm_setzero_si128())));
+  const int len = __builtin_ctz(nul) + 1;
+  const __m128i lane =
+      _mm_setr_epi8(0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15);
+  const __m128i keep =
+      _mm_cmplt_epi8(lane, _mm_set1_epi8(static_cast<char>(len)));
+  _mm_storeu_si128(
+      reinterpret_cast<__m128i *>(dst),
+      _mm_or_si128(_mm_and_si128(keep, v), _mm_andnot_si128(keep, old)));
+#else
   while ((*dst++ = *src++) != '\0') {
   }
+#endif
 }
 
 sorvel_token *open(sorvel_ctx *c, sorvel_token *t) noexcept {
@@ -446,15 +510,26 @@ sorvel_token *open(sorvel_ctx *c, sorvel_token *t) noexcept {
   return fill(t, SORVEL_START, c->name, nullptr, 0);
 }
 
-// strcmp(a, b) == 0 for names, which are short enough that a call costs
-// more than the comparison.
+// strcmp(a, b) == 0 for two 16-byte name arrays, a holding a NUL.
 bool same_name(const char *a, const char *b) noexcept {
+#ifdef SORVEL_SSE2
+  // Equal when the first lane that differs or ends a is a NUL of both.
+  const __m128i x = _mm_loadu_si128(reinterpret_cast<const __m128i *>(a));
+  const __m128i y = _mm_loadu_si128(reinterpret_cast<const __m128i *>(b));
+  const unsigned differ =
+      ~static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi8(x, y))) & 0xFFFF;
+  const unsigned nul = static_cast<unsigned>(
+      _mm_movemask_epi8(_mm_cmpeq_epi8(x, _mm_setzero_si128())));
+  const unsigned first = (differ | nul) & (0u - (differ | nul));
+  return (first & nul & ~differ) != 0;
+#else
   for (;; ++a, ++b) {
     if (*a != *b)
       return false;
     if (*a == '\0')
       return true;
   }
+#endif
 }
 
 // ctx.name holds the end tag's name, or after an empty-element tag still the
@@ -480,15 +555,43 @@ sorvel_token *pop(sorvel_ctx *c, sorvel_token *t) noexcept {
   return end_token(c, t);
 }
 
+// Each entity name with its NUL as the first bytes of an 8-byte word, and
+// the mask that selects them: comparing those bytes is strcmp() == 0 on a
+// NUL-terminated name.
+struct entity_key {
+  char bytes[8];
+  char mask[8];
+};
+
+constexpr std::array<entity_key, std::size(entities)> derive_keys() {
+  std::array<entity_key, std::size(entities)> k{};
+  for (std::size_t i = 0; i < std::size(entities); ++i) {
+    std::size_t j = 0;
+    for (; entities[i].name[j] != '\0'; ++j) {
+      k[i].bytes[j] = entities[i].name[j];
+      k[i].mask[j] = '\xFF';
+    }
+    k[i].mask[j] = '\xFF';
+  }
+  return k;
+}
+
+constexpr auto entity_keys = derive_keys();
+static_assert(sizeof entities[0].name <= 8 && sizeof(sorvel_ctx{}.name) >= 8);
+
+std::uint64_t word(const char *p) noexcept {
+  std::uint64_t w;
+  std::memcpy(&w, p, sizeof w);
+  return w;
+}
+
 // The decoded character, or -1 for a name that is none of the five.
 int decode(sorvel_ctx *c) noexcept {
   finish_name(c);
-  // Comparing an entity name with its NUL is strcmp() == 0 on the
-  // NUL-terminated name; both arrays are long enough to read.
-  static_assert(sizeof entities[0].name < sizeof c->name);
-  for (const entity &e : entities)
-    if (std::memcmp(c->name, e.name, std::strlen(e.name) + 1) == 0)
-      return static_cast<unsigned char>(e.character);
+  const std::uint64_t w = word(c->name);
+  for (std::size_t i = 0; i < std::size(entities); ++i)
+    if ((w & word(entity_keys[i].mask)) == word(entity_keys[i].bytes))
+      return static_cast<unsigned char>(entities[i].character);
   return -1;
 }
 
@@ -504,68 +607,65 @@ next(sorvel_ctx *c, sorvel_token *t) noexcept {
   }
   const bool noentities = (c->options & SORVEL_NOENTITIES) != 0;
   const dense_table &table = noentities ? without_entities : with_entities;
-  const run_table &runs =
-      noentities ? runs_without_entities : runs_with_entities;
+  const exit_table &exits =
+      noentities ? exits_without_entities : exits_with_entities;
   auto p = reinterpret_cast<const std::uint8_t *>(c->in);
   std::uint32_t n = c->inlen;
   std::uint32_t s = c->state;
   sorvel_token *r = nullptr;
 
   while (s != error && n != 0) {
-    const std::uint8_t e = table[s][*p];
-    const std::uint8_t b = (e & FOLD) != 0 ? std::uint8_t{' '} : *p;
-    ++p;
-    --n;
-    const std::uint32_t from = s;
-    s = e & NEXT_MASK;
-    // After a byte that stays in its state, the bytes that follow and do the
-    // same are taken in bulk, up to where the byte-by-byte engine would act
-    // otherwise: the byte that leaves the run, the byte that fills the text
-    // buffer (the full chunk is delivered here), the 15th byte of a name
-    // (left for the next step, which rejects it).
-    const run &u = runs[s];
-    const bool stays = s == from;
-    // A case that continues reads on; one that breaks ends the call, with
-    // the token it delivered or, when it has none, in the error state.
-    switch (static_cast<action>(e >> ACTION_SHIFT & 7)) {
-    case A_NONE:
-      if (stays && u.kind == skip_run) {
-        const std::uint32_t k = span(table[s].data(), u, p, n);
+    const entry e = table[s][*p];
+    const unsigned act = e >> ACTION_SHIFT & ACTION_MASK;
+    if ((e & RUN) != 0) {
+      // The run that starts here, taken in bulk up to where the byte-by-byte
+      // engine would act otherwise: the byte that leaves the run, the byte
+      // that fills the text buffer (the full chunk is delivered here), the
+      // 15th byte of a name (left to the step below, which rejects it).
+      std::uint32_t lim = n;
+      if (act == A_TEXT)
+        lim = std::min(lim, c->textmax - c->textlen);
+      else if (act == A_NAME)
+        lim = std::min(lim, 14 - c->namelen);
+      if (lim != 0) {
+        const std::uint32_t k = span(table[s], exits[s], p, lim, n);
+        if (act == A_TEXT) {
+          copy(c->text + c->textlen, p, k);
+          c->textlen += k;
+        } else if (act == A_NAME) {
+          copy(c->name + c->namelen, p, k);
+          c->namelen += k;
+        }
         p += k;
         n -= k;
-      }
-      continue;
-    case A_TEXT:
-      if (append(c, t, b)) {
-        r = t;
-        break;
-      }
-      if (stays && u.kind == text_run) {
-        const std::uint32_t k =
-            span(table[s].data(), u, p, std::min(n, c->textmax - c->textlen));
-        copy(c->text + c->textlen, p, k);
-        c->textlen += k;
-        p += k;
-        n -= k;
-        if (full(c, t)) {
+        if (act == A_TEXT && full(c, t)) {
           r = t;
           break;
         }
+        continue;
       }
+    }
+    const std::uint8_t b = (e & FOLD) != 0 ? std::uint8_t{' '} : *p;
+    ++p;
+    --n;
+    s = e & NEXT_MASK;
+    if (act == A_NONE) // most markup bytes
       continue;
+    // A case that continues reads on; one that breaks ends the call, with
+    // the token it delivered or, when it has none, in the error state.
+    switch (static_cast<action>(act)) {
+    case A_NONE:
+      continue;
+    case A_TEXT:
+      if (!append(c, t, b))
+        continue;
+      r = t;
+      break;
     case A_NAME:
       c->name[c->namelen] = static_cast<char>(b);
-      if (++c->namelen == 15)
-        break;
-      if (stays && u.kind == name_run) {
-        const std::uint32_t k =
-            span(table[s].data(), u, p, std::min(n, 14 - c->namelen));
-        copy(c->name + c->namelen, p, k);
-        c->namelen += k;
-        p += k;
-        n -= k;
-      }
-      continue;
+      if (++c->namelen != 15)
+        continue;
+      break;
     case A_OPEN:
       r = open(c, t);
       break;
