@@ -74,12 +74,39 @@ private:
     }
     if (chance(10))
       s += std::string(static_cast<std::size_t>(pick(25, 70)), 't');
+    if (chance(8))
+      s += long_run();
+    return s;
+  }
+
+  // Runs long enough for the engine's bulk paths to cross textmax (several
+  // times with small buffers), to span many 16-byte blocks, and to end at
+  // every offset within a block: prose, "-" clusters inside comments.
+  std::string long_run() {
+    std::string s;
+    const int n = pick(15, 300);
+    const bool comment = chance(30);
+    if (comment)
+      s += "<!--";
+    for (int i = 0; i < n; ++i) {
+      const int k = pick(0, 40);
+      s += k == 0   ? '-'
+           : k == 1 ? '\t'
+           : k == 2 ? '\xc3'
+           : k == 3 ? '\0'
+                    : static_cast<char>('a' + k % 26);
+    }
+    if (comment)
+      s += chance(80) ? "-->" : "--->";
     return s;
   }
 
   std::string filler() {
     static const char *const pieces[] = {
         "junk", "&amp;", " \n", "<!-- x -->", "<!-x", "</z>", "<a/ x>", "<!>"};
+    // Long junk at the top level, or long text after a top-level comment.
+    if (chance(10))
+      return long_run();
     return pieces[pick(0, 7)];
   }
 
@@ -176,8 +203,11 @@ TEST(Model, RandomDocumentsChunkingsAndOptions) {
 
     std::size_t at = 0;
     while (at <= doc.size()) {
-      const std::size_t len =
-          std::min(doc.size() - at, static_cast<std::size_t>(g.pick(0, 12)));
+      // Mostly small chunks, which split every construct; sometimes large
+      // ones, which the engine's block scans need.
+      const std::size_t want = static_cast<std::size_t>(
+          g.chance(75) ? g.pick(0, 12) : g.pick(13, 400));
+      const std::size_t len = std::min(doc.size() - at, want);
       exact_chunk chunk(std::string_view(doc).substr(at, len));
       at += len;
       if (g.chance(40)) {
