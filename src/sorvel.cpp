@@ -4,11 +4,12 @@
 // in the control table that gives each state its list and flags. The engine
 // never scans those lists at run time: a constexpr pass folds each state's
 // blank handling and list scan into a dense next-state/action table, so the
-// per-byte work is one table load and a switch on the action. A second
-// constexpr pass finds, per state, the bytes that take the state's own
-// default back into it (text in idle, skipped bytes in initial and comment,
-// name bytes): the engine takes runs of those in bulk, with the same effect
-// as taking them one at a time.
+// per-byte work is one table load and a switch on the action. The same pass
+// marks the bytes that take a state's own default back into it (text in
+// idle, skipped bytes in initial and comment, name bytes), and a second one
+// lists the bytes that end each such run: the engine takes runs in bulk,
+// with a vector scan for their end, and leaves every field and every buffer
+// byte exactly as taking them one at a time would.
 
 #include "sorvel.h"
 
@@ -228,10 +229,11 @@ static_assert(sizeof(sorvel_token) == (sizeof(void *) == 8 ? 32 : 16),
 
 // One entry per (state, input byte): next state in bits 0-3, action in bits
 // 4-6, FOLD when the state folds this byte to SPACE before the lookup, and
-// RUN when the byte takes its state's own default back into the same state
-// and is stored unfolded, if at all: text in idle, skipped bytes in initial
-// and comment, name bytes in tag, endtag and entref. The engine takes a
-// stretch of RUN bytes in bulk.
+// RUN when the byte leads into a state whose default entry loops back into
+// it (text in idle, skipped bytes in initial and comment, name bytes in tag,
+// endtag and entref) doing what that loop does, with the byte stored
+// unfolded if at all. The engine takes such a byte and the run of its next
+// state that follows in bulk.
 using entry = std::uint16_t;
 constexpr entry NEXT_MASK = 0x0F;
 constexpr unsigned ACTION_SHIFT = 4;
@@ -265,14 +267,20 @@ constexpr entry pack(unsigned next, unsigned act) {
 
 // With SORVEL_NOENTITIES every way into entref becomes text in idle, which
 // is exactly what the engine must do in place of that entry's action.
+// The action of a state's run: its default entry's, when that entry leads
+// back into the state and skips, collects text or appends to the name.
+constexpr int run_action(std::size_t s) {
+  const transition &d = default_entry(sorvel_control_table[s].list);
+  if (d.next != s || d == closing ||
+      !(d.action == A_NONE || d.action == A_TEXT || d.action == A_NAME))
+    return -1;
+  return d.action;
+}
+
 constexpr dense_table derive(bool noentities) {
   dense_table t{};
   for (std::size_t s = 0; s < nstates; ++s) {
     const control &row = sorvel_control_table[s];
-    const transition &d = default_entry(row.list);
-    const bool runs =
-        d.next == s && !(d == closing) &&
-        (d.action == A_NONE || d.action == A_TEXT || d.action == A_NAME);
     for (unsigned b = 0; b < 256; ++b) {
       const bool fold = (row.flags & KEEP_BLANKS) == 0 && is_foldable(b);
       const transition &e = scan(row.list, fold ? ' ' : b);
@@ -283,9 +291,11 @@ constexpr dense_table derive(bool noentities) {
         act = A_TEXT;
       }
       entry x = static_cast<entry>(pack(next, act) | (fold ? FOLD : 0));
-      // A skipped byte is not stored, so folding it does not matter.
-      if (runs && pack(next, act) == pack(static_cast<unsigned>(s), d.action) &&
-          (!fold || d.action == A_NONE))
+      // A byte that does what the run of its next state does starts or
+      // continues that run (the first byte of a name after "<", a byte
+      // back into a comment). A skipped byte is not stored, so folding it
+      // does not matter.
+      if (run_action(next) == static_cast<int>(act) && (!fold || act == A_NONE))
         x |= RUN;
       t[s][b] = x;
     }
@@ -317,16 +327,19 @@ struct exit_set {
 
 using exit_table = std::array<exit_set, nstates>;
 
+// In state s, the run goes on through the bytes whose entries are RUN and
+// lead back into s.
+constexpr bool in_run(const dense_table &t, std::size_t s, unsigned b) {
+  return (t[s][b] & RUN) != 0 && (t[s][b] & NEXT_MASK) == s;
+}
+
 constexpr exit_table derive_exits(const dense_table &t) {
   exit_table x{};
   for (std::size_t s = 0; s < nstates; ++s) {
-    bool any_run = false;
-    for (unsigned b = 0; b < 256; ++b)
-      any_run = any_run || (t[s][b] & RUN) != 0;
-    if (!any_run)
+    if (run_action(s) < 0)
       continue;
     for (unsigned b = 0; b < 256; ++b) {
-      if ((t[s][b] & RUN) != 0)
+      if (in_run(t, s, b))
         continue;
       if (x[s].count < max_exits)
         for (auto &lane : x[s].lanes[x[s].count])
@@ -386,9 +399,9 @@ std::uint32_t vector_span(const exit_set &x, const std::uint8_t *p,
 }
 #endif
 
-// The number of RUN bytes at p, at most lim of them; n >= lim bytes are
+// The length of state s's run at p, at most lim bytes; n >= lim bytes are
 // readable.
-std::uint32_t span(const dense_row &row, const exit_set &x,
+std::uint32_t span(const dense_row &row, std::uint32_t s, const exit_set &x,
                    const std::uint8_t *p, std::uint32_t lim,
                    std::uint32_t n) noexcept {
   std::uint32_t k = 0;
@@ -403,7 +416,7 @@ std::uint32_t span(const dense_row &row, const exit_set &x,
   (void)x;
   (void)n;
 #endif
-  while (k != lim && (row[p[k]] & RUN) != 0)
+  while (k != lim && (row[p[k]] & (RUN | NEXT_MASK)) == (RUN | s))
     ++k;
   return k;
 }
@@ -628,7 +641,10 @@ next(sorvel_ctx *c, sorvel_token *t) noexcept {
       else if (act == A_NAME)
         lim = std::min(lim, 14 - c->namelen);
       if (lim != 0) {
-        const std::uint32_t k = span(table[s], exits[s], p, lim, n);
+        // This byte may lead into the run's state from another one.
+        s = e & NEXT_MASK;
+        const std::uint32_t k =
+            1 + span(table[s], s, exits[s], p + 1, lim - 1, n - 1);
         if (act == A_TEXT) {
           copy(c->text + c->textlen, p, k);
           c->textlen += k;
