@@ -265,8 +265,6 @@ constexpr entry pack(unsigned next, unsigned act) {
   return static_cast<entry>(next | act << ACTION_SHIFT);
 }
 
-// With SORVEL_NOENTITIES every way into entref becomes text in idle, which
-// is exactly what the engine must do in place of that entry's action.
 // The action of a state's run: its default entry's, when that entry leads
 // back into the state and skips, collects text or appends to the name.
 constexpr int run_action(std::size_t s) {
@@ -277,6 +275,8 @@ constexpr int run_action(std::size_t s) {
   return d.action;
 }
 
+// With SORVEL_NOENTITIES every way into entref becomes text in idle, which
+// is exactly what the engine must do in place of that entry's action.
 constexpr dense_table derive(bool noentities) {
   dense_table t{};
   for (std::size_t s = 0; s < nstates; ++s) {
