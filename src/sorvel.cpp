@@ -25,6 +25,14 @@
 #define SORVEL_SSE2 1
 #endif
 
+// For the helpers of the per-token path, where a call and its saved
+// registers cost more than the work.
+#if defined(__GNUC__) || defined(__clang__)
+#define SORVEL_INLINE inline __attribute__((always_inline))
+#else
+#define SORVEL_INLINE inline
+#endif
+
 namespace {
 
 // State numbers are part of the interface: hosts read ctx.state, where 0 is
@@ -315,14 +323,18 @@ static_assert(with_entities[initial]['\n'] == (initial | FOLD | RUN) &&
 
 // ---- Exits of the runs, for a vector scan ---------------------------------
 
-// The bytes that end each state's run, each repeated across 16 lanes, so that
-// a block of input is tested against all of them with one compare apiece.
-// States whose runs end at more than max_exits bytes are scanned bytewise.
-constexpr std::size_t max_exits = 8;
+// A state whose run ends at one or two bytes (text, skipped bytes) tests a
+// block of input against each of them, repeated across 16 lanes, with one
+// compare apiece. Any other run (the names) is tested against the largest
+// byte that ends it: the lanes at or below it are only candidates, and the
+// bytewise loop decides from the first of them. Name bytes are mostly
+// letters, above every exit, so one compare finds the end.
+constexpr std::size_t max_exits = 2;
 
 struct exit_set {
-  std::uint32_t count; // 0: no run; above max_exits: bytewise only
-  alignas(16) std::uint8_t lanes[max_exits][16];
+  std::uint32_t count;                           // 0: no run
+  alignas(16) std::uint8_t lanes[max_exits][16]; // when count <= max_exits
+  alignas(16) std::uint8_t top[16];              // the largest exit
 };
 
 using exit_table = std::array<exit_set, nstates>;
@@ -344,9 +356,11 @@ constexpr exit_table derive_exits(const dense_table &t) {
       if (x[s].count < max_exits)
         for (auto &lane : x[s].lanes[x[s].count])
           lane = static_cast<std::uint8_t>(b);
+      for (auto &lane : x[s].top)
+        lane = static_cast<std::uint8_t>(b);
       ++x[s].count;
     }
-    // Unused slots repeat the first exit, so every slot can be compared.
+    // An unused slot repeats the first exit, so both can be compared.
     for (std::size_t i = x[s].count; i < max_exits; ++i)
       for (std::size_t j = 0; j < 16; ++j)
         x[s].lanes[i][j] = x[s].lanes[0][j];
@@ -358,60 +372,68 @@ constexpr exit_table exits_with_entities = derive_exits(with_entities);
 constexpr exit_table exits_without_entities = derive_exits(without_entities);
 
 // Where documents spend their bytes: text ends at "&" and "<", skipped bytes
-// at "<" or "-", and every name at a handful of bytes.
+// at "<" or "-", and every name at blanks and punctuation below the letters.
 static_assert(exits_with_entities[idle].count == 2 &&
               exits_without_entities[idle].count == 1 &&
               exits_with_entities[initial].count == 1 &&
               exits_with_entities[comment].count == 1);
-static_assert(exits_with_entities[tag].count <= max_exits &&
-              exits_with_entities[endtag].count <= max_exits &&
-              exits_with_entities[entref].count <= max_exits);
+static_assert(exits_with_entities[tag].top[0] < 'A' &&
+              exits_with_entities[endtag].top[0] < 'A' &&
+              exits_with_entities[entref].top[0] < 'A');
 static_assert(exits_with_entities[error].count == 0 &&
               exits_with_entities[openbr].count == 0);
 
 #ifdef SORVEL_SSE2
-// Lanes of the 16 bytes at p that hold one of the first `Slots` exits.
-template <std::size_t Slots>
+// Lanes of the 16 bytes at p that may end state x's run: exactly the exits
+// when there are at most two, else every byte up to the largest.
+template <bool Bound>
 unsigned exit_mask(const exit_set &x, const std::uint8_t *p) noexcept {
   const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i *>(p));
+  if (Bound) {
+    const __m128i top =
+        _mm_load_si128(reinterpret_cast<const __m128i *>(x.top));
+    return static_cast<unsigned>(
+        _mm_movemask_epi8(_mm_cmpeq_epi8(_mm_min_epu8(v, top), v)));
+  }
   __m128i hit = _mm_setzero_si128();
-  for (std::size_t i = 0; i < Slots; ++i)
+  for (std::size_t i = 0; i < max_exits; ++i)
     hit = _mm_or_si128(
         hit, _mm_cmpeq_epi8(v, _mm_load_si128(reinterpret_cast<const __m128i *>(
                                    x.lanes[i]))));
   return static_cast<unsigned>(_mm_movemask_epi8(hit));
 }
 
-template <std::size_t Slots>
-std::uint32_t vector_span(const exit_set &x, const std::uint8_t *p,
-                          std::uint32_t lim, std::uint32_t n,
-                          std::uint32_t &k) noexcept {
-  // Whole blocks only where the input has them; lanes past lim are read but
-  // not acted on.
+// Advances k over whole blocks of the run while the input has them, to the
+// first lane that may end it; lanes past lim are read but not acted on.
+// True when k is then the end of the run.
+template <bool Bound>
+bool vector_span(const exit_set &x, const std::uint8_t *p, std::uint32_t lim,
+                 std::uint32_t n, std::uint32_t &k) noexcept {
   for (; n - k >= 16; k += 16) {
-    const unsigned m = exit_mask<Slots>(x, p + k);
-    if (m != 0)
-      return std::min(lim, k + static_cast<std::uint32_t>(__builtin_ctz(m)));
-    if (lim - k <= 16)
-      return lim;
+    const unsigned m = exit_mask<Bound>(x, p + k);
+    if (m != 0) {
+      k = std::min(lim, k + static_cast<std::uint32_t>(__builtin_ctz(m)));
+      return !Bound || k == lim;
+    }
+    if (lim - k <= 16) {
+      k = lim;
+      return true;
+    }
   }
-  return UINT32_MAX;
+  return false;
 }
 #endif
 
 // The length of state s's run at p, at most lim bytes; n >= lim bytes are
 // readable.
-std::uint32_t span(const dense_row &row, std::uint32_t s, const exit_set &x,
-                   const std::uint8_t *p, std::uint32_t lim,
-                   std::uint32_t n) noexcept {
+SORVEL_INLINE std::uint32_t span(const dense_row &row, std::uint32_t s,
+                                 const exit_set &x, const std::uint8_t *p,
+                                 std::uint32_t lim, std::uint32_t n) noexcept {
   std::uint32_t k = 0;
 #ifdef SORVEL_SSE2
-  const std::uint32_t v = x.count <= 2 ? vector_span<2>(x, p, lim, n, k)
-                          : x.count <= max_exits
-                              ? vector_span<max_exits>(x, p, lim, n, k)
-                              : UINT32_MAX;
-  if (v != UINT32_MAX)
-    return v;
+  if (x.count <= max_exits ? vector_span<false>(x, p, lim, n, k)
+                           : vector_span<true>(x, p, lim, n, k))
+    return k;
 #else
   (void)x;
   (void)n;
@@ -425,7 +447,8 @@ std::uint32_t span(const dense_row &row, std::uint32_t s, const exit_set &x,
 
 // Exactly k bytes, without a call for the short runs of names and markup
 // text: two overlapping fixed-size copies cover any length up to 16.
-void copy(char *dst, const std::uint8_t *src, std::uint32_t k) noexcept {
+SORVEL_INLINE void copy(char *dst, const std::uint8_t *src,
+                        std::uint32_t k) noexcept {
   if (k >= 8) {
     if (k > 16) {
       std::memcpy(dst, src, k);
@@ -456,14 +479,14 @@ sorvel_token *fill(sorvel_token *t, std::int32_t type, const char *name,
   return t;
 }
 
-sorvel_token *end_token(sorvel_ctx *c, sorvel_token *t) noexcept {
+SORVEL_INLINE sorvel_token *end_token(sorvel_ctx *c, sorvel_token *t) noexcept {
   c->textflags >>= 1;
   return fill(t, SORVEL_END, c->name, nullptr, 0);
 }
 
 // True when the collected text has reached textmax; the full chunk is then
 // delivered into *t.
-bool full(sorvel_ctx *c, sorvel_token *t) noexcept {
+SORVEL_INLINE bool full(sorvel_ctx *c, sorvel_token *t) noexcept {
   if (c->textlen != c->textmax)
     return false;
   c->text[c->textlen] = '\0';
@@ -476,7 +499,8 @@ bool full(sorvel_ctx *c, sorvel_token *t) noexcept {
 
 // Appends one byte; true when that completed a full chunk, which is then
 // ready in the buffer and in *t.
-bool append(sorvel_ctx *c, sorvel_token *t, std::uint8_t b) noexcept {
+SORVEL_INLINE bool append(sorvel_ctx *c, sorvel_token *t,
+                          std::uint8_t b) noexcept {
   c->text[c->textlen] = static_cast<char>(b);
   ++c->textlen;
   return full(c, t);
@@ -490,7 +514,7 @@ void finish_name(sorvel_ctx *c) noexcept {
 // Copies up to and including the first NUL: a NUL byte read into a name
 // ends it, and the rest of the slot keeps what it held. Both are 16-byte
 // arrays and src holds a NUL.
-void copy_name(char *dst, const char *src) noexcept {
+SORVEL_INLINE void copy_name(char *dst, const char *src) noexcept {
 #ifdef SORVEL_SSE2
   // Rewrites the slot's other bytes with what they already hold.
   const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i *>(src));
@@ -511,7 +535,7 @@ void copy_name(char *dst, const char *src) noexcept {
 #endif
 }
 
-sorvel_token *open(sorvel_ctx *c, sorvel_token *t) noexcept {
+SORVEL_INLINE sorvel_token *open(sorvel_ctx *c, sorvel_token *t) noexcept {
   if (c->depth == 8)
     return nullptr;
   c->textflags <<= 1;
@@ -524,7 +548,7 @@ sorvel_token *open(sorvel_ctx *c, sorvel_token *t) noexcept {
 }
 
 // strcmp(a, b) == 0 for two 16-byte name arrays, a holding a NUL.
-bool same_name(const char *a, const char *b) noexcept {
+SORVEL_INLINE bool same_name(const char *a, const char *b) noexcept {
 #ifdef SORVEL_SSE2
   // Equal when the first lane that differs or ends a is a NUL of both.
   const __m128i x = _mm_loadu_si128(reinterpret_cast<const __m128i *>(a));
@@ -547,7 +571,7 @@ bool same_name(const char *a, const char *b) noexcept {
 
 // ctx.name holds the end tag's name, or after an empty-element tag still the
 // start tag's name that A_OPEN finished.
-sorvel_token *pop(sorvel_ctx *c, sorvel_token *t) noexcept {
+SORVEL_INLINE sorvel_token *pop(sorvel_ctx *c, sorvel_token *t) noexcept {
   if (c->depth == 0)
     return nullptr;
   if (!same_name(c->name, c->stack[--c->depth]))
@@ -629,6 +653,13 @@ next(sorvel_ctx *c, sorvel_token *t) noexcept {
 
   while (s != error && n != 0) {
     const entry e = table[s][*p];
+    if ((e & (RUN | ACTION_MASK << ACTION_SHIFT)) == 0) {
+      // Most markup bytes: only the change of state.
+      s = e & NEXT_MASK;
+      ++p;
+      --n;
+      continue;
+    }
     const unsigned act = e >> ACTION_SHIFT & ACTION_MASK;
     if ((e & RUN) != 0) {
       // The run that starts here, taken in bulk up to where the byte-by-byte
