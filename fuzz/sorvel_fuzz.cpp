@@ -154,17 +154,22 @@ struct outcome {
   long error_at = -1;
 };
 
+// The fields that carry the parse from one call to the next.
+void check_same_parse(const sorvel_ctx &a, const sorvel_ctx &b) {
+  CHECK(a.state == b.state);
+  CHECK(a.depth == b.depth);
+  CHECK(std::memcmp(a.stack, b.stack, sizeof a.stack) == 0);
+  CHECK(std::memcmp(a.name, b.name, sizeof a.name) == 0);
+  CHECK(a.namelen == b.namelen);
+  CHECK(a.textflags == b.textflags);
+  CHECK(a.textlen == b.textlen);
+  CHECK(a.options == b.options);
+}
+
 void check_same(const outcome &a, const outcome &b) {
   CHECK(a.tokens == b.tokens);
   CHECK(a.error_at == b.error_at);
-  CHECK(a.end.state == b.end.state);
-  CHECK(a.end.depth == b.end.depth);
-  CHECK(std::memcmp(a.end.stack, b.end.stack, sizeof a.end.stack) == 0);
-  CHECK(std::memcmp(a.end.name, b.end.name, sizeof a.end.name) == 0);
-  CHECK(a.end.namelen == b.end.namelen);
-  CHECK(a.end.textflags == b.end.textflags);
-  CHECK(a.end.textlen == b.end.textlen);
-  CHECK(a.end.options == b.end.options);
+  check_same_parse(a.end, b.end);
   CHECK(a.text == b.text);
 }
 
@@ -295,19 +300,12 @@ void check_same_pointer(const char *a, const side &sa, const char *b,
 }
 
 void check_same_context(const side &l, const side &m) {
-  CHECK(l.ctx.state == m.ctx.state);
-  CHECK(l.ctx.depth == m.ctx.depth);
-  CHECK(std::memcmp(l.ctx.stack, m.ctx.stack, sizeof l.ctx.stack) == 0);
-  CHECK(std::memcmp(l.ctx.name, m.ctx.name, sizeof l.ctx.name) == 0);
-  CHECK(l.ctx.namelen == m.ctx.namelen);
+  check_same_parse(l.ctx, m.ctx);
   CHECK(l.ctx.in == m.ctx.in);
   CHECK(l.ctx.inlen == m.ctx.inlen);
-  CHECK(l.ctx.textflags == m.ctx.textflags);
   CHECK(l.ctx.text == l.buf.data() && m.ctx.text == m.buf.data());
-  CHECK(l.ctx.textlen == m.ctx.textlen);
   CHECK(l.ctx.textmax == m.ctx.textmax);
   CHECK(l.ctx.textsize == m.ctx.textsize);
-  CHECK(l.ctx.options == m.ctx.options);
   CHECK(std::memcmp(l.buf.data(), m.buf.data(), l.ctx.textsize) == 0);
 }
 

@@ -697,12 +697,10 @@ SORVEL_INLINE sorvel_token *scan_token(sorvel_ctx *c,
     ++p;
     --n;
     s = e & NEXT_MASK;
-    if (act == A_NONE) // most markup bytes
-      continue;
     // A case that continues reads on; one that breaks ends the call, with
     // the token it delivered or, when it has none, in the error state.
     switch (static_cast<action>(act)) {
-    case A_NONE:
+    case A_NONE: // taken above, as a plain state change or as a run
       continue;
     case A_TEXT:
       if (!append(c, t, b))

@@ -8,15 +8,16 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <cctype>
 #include <cstring>
 #include <string>
 #include <vector>
 
 using namespace std::string_literals;
+using sorvel_test::cut;
 using sorvel_test::exact_chunk;
 using sorvel_test::guarded_buffer;
 using sorvel_test::outcome;
+using sorvel_test::record_fields;
 using sorvel_test::to_string;
 
 namespace {
@@ -37,27 +38,6 @@ std::vector<std::string> lines(sorvel::token_range r) {
   for (const sorvel::token &t : r)
     v.push_back(line(t));
   return v;
-}
-
-std::vector<std::string_view> cut(std::string_view doc,
-                                  const std::vector<std::size_t> &cuts) {
-  std::vector<std::string_view> chunks;
-  std::size_t from = 0;
-  for (std::size_t c : cuts) {
-    chunks.push_back(doc.substr(from, c - from));
-    from = c;
-  }
-  chunks.push_back(doc.substr(from));
-  return chunks;
-}
-
-void finish(outcome &o, const sorvel_ctx &ctx) {
-  o.state = ctx.state;
-  o.depth = ctx.depth;
-  o.namelen = ctx.namelen;
-  o.textlen = ctx.textlen;
-  o.textflags = ctx.textflags;
-  o.options = ctx.options;
 }
 
 // sorvel_test::pull through feed(): one range per chunk, each chunk in a
@@ -83,7 +63,7 @@ outcome range_pull(sorvel::basic_tokenizer &tz, std::string_view doc,
       o.tokens.push_back("(input left unread)");
     offset += chunk.size();
   }
-  finish(o, tz.context());
+  record_fields(o, tz.context());
   return o;
 }
 
@@ -105,7 +85,7 @@ outcome range_push(sorvel::basic_tokenizer &tz, std::string_view doc,
       o.tokens.push_back("(parse returned " + std::to_string(left) + ")");
     offset += chunk.size();
   }
-  finish(o, tz.context());
+  record_fields(o, tz.context());
   return o;
 }
 
@@ -211,10 +191,7 @@ TEST_P(SameAsC, OwnedBuffer) {
 }
 
 std::string doc_name(const ::testing::TestParamInfo<Doc> &info) {
-  std::string s = std::to_string(info.index) + "_";
-  for (const char *p = info.param.name; *p != '\0'; ++p)
-    s += std::isalnum(static_cast<unsigned char>(*p)) ? *p : '_';
-  return s;
+  return sorvel_test::test_name(info.index, info.param.name);
 }
 
 INSTANTIATE_TEST_SUITE_P(Documents, SameAsC, ::testing::ValuesIn(docs()),

@@ -1,5 +1,6 @@
 #include "support.hpp"
 
+#include <cctype>
 #include <cstdio>
 
 namespace sorvel_test {
@@ -99,8 +100,6 @@ std::string to_string(const outcome &o) {
   return s;
 }
 
-namespace {
-
 std::vector<std::string_view> cut(std::string_view doc,
                                   const std::vector<std::size_t> &cuts) {
   std::vector<std::string_view> chunks;
@@ -113,13 +112,26 @@ std::vector<std::string_view> cut(std::string_view doc,
   return chunks;
 }
 
-void finish(outcome &o, const sorvel_ctx &ctx, const guarded_buffer &buf) {
+std::string test_name(std::size_t index, const char *description) {
+  std::string s = std::to_string(index) + "_";
+  for (const char *p = description; *p != '\0'; ++p)
+    s += std::isalnum(static_cast<unsigned char>(*p)) ? *p : '_';
+  return s;
+}
+
+void record_fields(outcome &o, const sorvel_ctx &ctx) {
   o.state = ctx.state;
   o.depth = ctx.depth;
   o.namelen = ctx.namelen;
   o.textlen = ctx.textlen;
   o.textflags = ctx.textflags;
   o.options = ctx.options;
+}
+
+namespace {
+
+void finish(outcome &o, const sorvel_ctx &ctx, const guarded_buffer &buf) {
+  record_fields(o, ctx);
   o.canaries_intact = buf.intact(ctx.textmax);
 }
 

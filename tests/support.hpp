@@ -67,6 +67,17 @@ struct outcome {
   bool operator==(const outcome &o) const;
 };
 
+// doc as chunks cut before each offset in cuts (ascending, within doc).
+std::vector<std::string_view> cut(std::string_view doc,
+                                  const std::vector<std::size_t> &cuts);
+
+// A parameterised test's name: its index and its description, with every
+// byte that is not a letter or digit as "_".
+std::string test_name(std::size_t index, const char *description);
+
+// Copies the parse-state fields of ctx into o.
+void record_fields(outcome &o, const sorvel_ctx &ctx);
+
 // Pulls every token of doc, fed as chunks cut before each offset in cuts
 // (ascending, within the document).
 outcome pull(std::string_view doc, std::uint32_t options = 0,

@@ -3,7 +3,6 @@
 
 #include <gtest/gtest.h>
 
-#include <cctype>
 #include <string>
 #include <vector>
 
@@ -439,10 +438,7 @@ TEST_P(Documents, OneByteChunks) {
 }
 
 std::string case_name(const ::testing::TestParamInfo<Case> &info) {
-  std::string s = std::to_string(info.index) + "_";
-  for (const char *p = info.param.name; *p != '\0'; ++p)
-    s += std::isalnum(static_cast<unsigned char>(*p)) ? *p : '_';
-  return s;
+  return sorvel_test::test_name(info.index, info.param.name);
 }
 
 INSTANTIATE_TEST_SUITE_P(Table, Documents, ::testing::ValuesIn(cases()),
